@@ -108,6 +108,22 @@ struct FlagCondition {
   BYTE condition = 0;
 };
 
+// Asks the stand-in about request under the listed conditions, the way a caller builds the
+// masks: one VerSetConditionMask per named field. Rows with fewer conditions end in {0, 0}.
+template <size_t N>
+BOOL Verify(const Request& request, const FlagCondition (&conditions)[N]) {
+  OSVERSIONINFOEXW record = MakeRecord(request);
+  DWORD type_mask = 0;
+  ULONGLONG condition_mask = 0;
+  for (const FlagCondition& entry : conditions) {
+    if (entry.flag != 0) {
+      type_mask |= entry.flag;
+      condition_mask = VerSetConditionMask(condition_mask, entry.flag, entry.condition);
+    }
+  }
+  return VerifyVersionInfoW(&record, type_mask, condition_mask);
+}
+
 constexpr DWORD kMaj = VER_MAJORVERSION;
 constexpr DWORD kMin = VER_MINORVERSION;
 constexpr DWORD kSpMaj = VER_SERVICEPACKMAJOR;
@@ -246,16 +262,7 @@ TEST_F(VerifyVersionInfoTest, ComparesTheVersionFieldsAsOneNumber) {
   for (const Case& row : kCases) {
     SCOPED_TRACE(row.what);
     VelmoranSetEmulatedWindowsVersion(&row.system);
-    OSVERSIONINFOEXW record = MakeRecord(row.request);
-    DWORD type_mask = 0;
-    ULONGLONG condition_mask = 0;
-    for (const FlagCondition& entry : row.conditions) {
-      if (entry.flag != 0) {
-        type_mask |= entry.flag;
-        condition_mask = VerSetConditionMask(condition_mask, entry.flag, entry.condition);
-      }
-    }
-    EXPECT_EQ(VerifyVersionInfoW(&record, type_mask, condition_mask), row.expected);
+    EXPECT_EQ(Verify(row.request, row.conditions), row.expected);
   }
 }
 
@@ -300,16 +307,7 @@ TEST_F(VerifyVersionInfoTest, ComparesOtherFieldsOneByOne) {
   };
   for (const Case& row : kCases) {
     SCOPED_TRACE(row.what);
-    OSVERSIONINFOEXW record = MakeRecord(row.request);
-    DWORD type_mask = 0;
-    ULONGLONG condition_mask = 0;
-    for (const FlagCondition& entry : row.conditions) {
-      if (entry.flag != 0) {
-        type_mask |= entry.flag;
-        condition_mask = VerSetConditionMask(condition_mask, entry.flag, entry.condition);
-      }
-    }
-    EXPECT_EQ(VerifyVersionInfoW(&record, type_mask, condition_mask), row.expected);
+    EXPECT_EQ(Verify(row.request, row.conditions), row.expected);
   }
 }
 
