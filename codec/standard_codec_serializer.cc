@@ -114,8 +114,10 @@ StandardCodecSerializer::StandardCodecSerializer() = default;
 StandardCodecSerializer::~StandardCodecSerializer() = default;
 
 const StandardCodecSerializer& StandardCodecSerializer::GetInstance() {
-  static const StandardCodecSerializer instance;
-  return instance;
+  // Never destroyed: the codecs made for it live until the process ends, and a reply may still
+  // be encoded on another thread while static objects are being destroyed at exit.
+  static const StandardCodecSerializer* const instance = new StandardCodecSerializer();
+  return *instance;
 }
 
 EncodableValue StandardCodecSerializer::ReadValue(ByteStreamReader* stream) const {

@@ -32,7 +32,7 @@ class StandardCodecSerializer {
   StandardCodecSerializer& operator=(const StandardCodecSerializer&) = delete;
 
   // The process-wide default serializer, created on first use (safely, also when several
-  // threads get there at once) and destroyed at process exit.
+  // threads get there at once) and never destroyed, like the codecs that refer to it.
   static const StandardCodecSerializer& GetInstance();
 
   // Writes one value: its type byte, then its payload.
