@@ -16,13 +16,15 @@ if(NOT TARGET GTest::gtest_main)
 endif()
 include(GoogleTest)
 
-# velmoran_add_test(name SOURCES file... [LIBRARIES target...])
-# Adds one GoogleTest executable and registers each of its tests with CTest.
+# velmoran_add_test(name SOURCES file... [LIBRARIES target...] [LABELS label...])
+# Adds one GoogleTest executable and registers each of its tests with CTest, under the given
+# labels (the test presets select by label, e.g. "threads" for ThreadSanitizer).
 function(velmoran_add_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} velmoran_test_support GTest::gmock
                                         GTest::gtest_main)
   velmoran_set_warnings(${name})
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120
+                       LABELS "${ARG_LABELS}")
 endfunction()
