@@ -47,16 +47,44 @@ struct PendingReply {
   std::atomic<bool> done{false};
 };
 
+// An unregistration whose completion the engine still owes.
+struct PendingCompletion {
+  const FlutterDesktopTextureRegistrar* texture_registrar;
+  FlutterDesktopOnTextureUnregistered callback;
+  void* user_data;
+};
+
+struct HostRegistrar;
+
+// What all objects of one engine share; outlives the engine while any of its messengers does.
+struct EngineState {
+  void Log(const char* function);
+
+  std::atomic<bool> refuse_sends_with_reply{false};
+
+  // Guards everything below.
+  mutable std::mutex mutex;
+  std::vector<std::string> call_log;
+  std::vector<SentMessage> sent;
+  std::vector<std::shared_ptr<PendingReply>> pending_replies;
+  std::vector<PendingCompletion> pending_completions;
+  // The engine's own messenger; null once the engine is gone.
+  FlutterDesktopMessenger* messenger = nullptr;
+  // Registrars alive, in the order they were created.
+  std::vector<HostRegistrar*> registrars;
+};
+
 }  // namespace internal
 }  // namespace velmoran_host
 
 // The engine's messenger. It lives while references are held: the engine's own, taken at
-// creation and given back when the engine goes, and those the plugin adds.
+// creation and given back when the engine (or the registrar it belongs to) goes, and those the
+// plugin adds.
 struct FlutterDesktopMessenger {
-  FlutterDesktopMessenger();
+  explicit FlutterDesktopMessenger(std::shared_ptr<velmoran_host::internal::EngineState> engine);
   ~FlutterDesktopMessenger();
 
-  void Log(const char* function);
+  std::shared_ptr<velmoran_host::internal::EngineState> engine;
 
   // The messenger lock, and who holds it (to catch an unlock without a lock and a response
   // outside the lock).
@@ -64,10 +92,9 @@ struct FlutterDesktopMessenger {
   std::atomic<std::thread::id> lock_owner{};
 
   std::atomic<int64_t> references{1};
-  // While the engine lives, its own reference must not be released by anybody else.
-  std::atomic<bool> engine_alive{true};
+  // While its owner lives, the owner's reference must not be released by anybody else.
+  std::atomic<bool> owner_alive{true};
   std::atomic<bool> available{true};
-  std::atomic<bool> refuse_sends_with_reply{false};
 
   // Guards everything below.
   mutable std::mutex state;
@@ -76,19 +103,47 @@ struct FlutterDesktopMessenger {
   // since ids are never reused, a second response on it is recognised.
   std::map<uintptr_t, std::shared_ptr<velmoran_host::internal::DeliveryState>> awaiting_response;
   uintptr_t next_response_id = 1;
-  std::vector<velmoran_host::SentMessage> sent;
-  std::vector<std::shared_ptr<velmoran_host::internal::PendingReply>> pending_replies;
-  std::vector<std::string> call_log;
+};
+
+// A registrar's texture registrar.
+struct FlutterDesktopTextureRegistrar {
+  explicit FlutterDesktopTextureRegistrar(
+      std::shared_ptr<velmoran_host::internal::EngineState> engine);
+  ~FlutterDesktopTextureRegistrar();
+
+  std::shared_ptr<velmoran_host::internal::EngineState> engine;
+  // Guarded by the engine state's mutex.
+  std::map<int64_t, FlutterDesktopTextureInfo> textures;
+  std::map<int64_t, int64_t> frames_marked_available;
+  int64_t next_texture_id = 1;
 };
 
 namespace velmoran_host {
 namespace internal {
 
-// Every messenger handle the host gave out and has not freed. A handle that is not here is a
-// misuse (typically a release too many), reported instead of touching freed memory.
+struct HostRegistrar {
+  FlutterDesktopPluginRegistrarRef handle = nullptr;
+  std::shared_ptr<EngineState> engine;
+  FlutterDesktopMessenger* messenger = nullptr;  // the registrar holds its owner reference
+  std::unique_ptr<FlutterDesktopTextureRegistrar> texture_registrar;
+  bool with_view = true;
+  char view_anchor = 0;  // its address is the view handle; nothing reads it
+  std::atomic<FlutterDesktopOnPluginRegistrarDestroyed> destruction_handler{nullptr};
+};
+
+// Handles the host gave out and has not taken back. A handle that is not here is a misuse
+// (typically a release too many, or a destroyed registrar), reported instead of touching
+// freed memory.
 bool IsLiveMessenger(const FlutterDesktopMessenger* messenger);
-FlutterDesktopMessenger* NewMessenger();
+FlutterDesktopMessenger* NewMessenger(std::shared_ptr<EngineState> engine);
 void ForgetMessenger(const FlutterDesktopMessenger* messenger);
+bool IsLiveTextureRegistrar(const FlutterDesktopTextureRegistrar* texture_registrar);
+HostRegistrar* FindRegistrar(FlutterDesktopPluginRegistrarRef handle);
+
+// Gives back one reference; the last one frees the messenger. Reports an unbalanced release.
+void ReleaseMessenger(FlutterDesktopMessenger* messenger);
+// Stops a messenger for good: no responses, no channels, and its owner's reference returned.
+void ShutDownMessenger(FlutterDesktopMessenger* messenger);
 
 }  // namespace internal
 }  // namespace velmoran_host

@@ -97,44 +97,99 @@ struct ChannelCallback {
   void* user_data;
 };
 
-// One engine instance with one messenger. The engine holds one reference on its messenger; the
-// messenger itself lives until its last reference is released, so replies kept by a plugin
-// stay safe to call after the engine is gone (they then send nothing).
+// How CreateRegistrar sets up an engine registrar.
+struct RegistrarOptions {
+  // The handle value to give the registrar; null for a fresh one. Handles are tokens that
+  // plugins never dereference, so a test can hand out the value of a destroyed registrar again,
+  // as an engine may reuse an address.
+  FlutterDesktopPluginRegistrarRef handle = nullptr;
+  // Whether the registrar has a view; without one the engine reports a null view.
+  bool with_view = true;
+};
+
+// A texture as the plugin registered it: the id the engine gave it and a copy of its record.
+struct RegisteredTexture {
+  int64_t id;
+  FlutterDesktopTextureInfo info;
+};
+
+namespace internal {
+struct EngineState;
+}
+
+// One engine instance. It has a messenger of its own, for code that works on a messenger
+// directly, and creates registrars, each with its own messenger, texture registrar and view, so
+// that destroying a registrar silences exactly what was set up through it.
+//
+// The engine holds one reference on each messenger; a messenger itself lives until its last
+// reference is released, so replies kept by a plugin stay safe to call after the engine or the
+// registrar is gone (they then send nothing). Operations that take a registrar use the engine's
+// own messenger when it is null.
 class VELMORAN_HOST_API HeadlessEngine {
  public:
   HeadlessEngine();
-  // Stops taking responses, answers every reply still pending with an empty response, as the
-  // engine does at shutdown, and gives up the engine's reference on the messenger.
+  // Destroys the registrars still alive as DestroyRegistrar does, stops taking responses,
+  // answers every reply still pending with an empty response, as the engine does at shutdown,
+  // and gives up the engine's references.
   ~HeadlessEngine();
   HeadlessEngine(const HeadlessEngine&) = delete;
   HeadlessEngine& operator=(const HeadlessEngine&) = delete;
 
-  FlutterDesktopMessengerRef messenger() const;
+  // The engine's own messenger, or the registrar's.
+  FlutterDesktopMessengerRef messenger(FlutterDesktopPluginRegistrarRef registrar = nullptr) const;
 
   // Delivers a message on channel the way the engine does: synchronously, on this thread,
-  // through the callback set for the channel, with a fresh response handle.
-  Delivery Deliver(const std::string& channel, std::vector<uint8_t> message);
+  // through the callback set for the channel on the messenger, with a fresh response handle.
+  Delivery Deliver(const std::string& channel, std::vector<uint8_t> message,
+                   FlutterDesktopPluginRegistrarRef registrar = nullptr);
 
-  // The callback currently set for channel, if any.
-  std::optional<ChannelCallback> GetChannelCallback(const std::string& channel) const;
+  // The callback currently set for channel on the messenger, if any.
+  std::optional<ChannelCallback> GetChannelCallback(
+      const std::string& channel, FlutterDesktopPluginRegistrarRef registrar = nullptr) const;
 
-  // Whether responses are taken. Turning it off takes the messenger lock, so that a response
-  // under way finishes first.
+  // Whether responses are taken, on every messenger of the engine. Turning it off takes each
+  // messenger's lock, so that a response under way finishes first.
   void SetAvailable(bool available);
   // When set, FlutterDesktopMessengerSendWithReply refuses every message (returns false).
   void SetRefuseSendsWithReply(bool refuse);
-  // The messages the plugin sent since the last call, oldest first.
+  // The messages the plugin sent on any messenger since the last call, oldest first.
   std::vector<SentMessage> TakeSentMessages();
 
   // References on the messenger: 1 for the engine itself, plus those the plugin holds.
-  int64_t messenger_references() const;
-  // The names of the engine functions called since the last call, in order, e.g.
-  // "FlutterDesktopMessengerLock".
+  int64_t messenger_references(FlutterDesktopPluginRegistrarRef registrar = nullptr) const;
+  // The names of the engine functions called on any object of this engine since the last call,
+  // in order, e.g. "FlutterDesktopMessengerLock".
   std::vector<std::string> TakeCallLog();
 
+  // Creates an engine registrar, alive until DestroyRegistrar or the engine's end.
+  FlutterDesktopPluginRegistrarRef CreateRegistrar(RegistrarOptions options = {});
+  // What the engine does when it is done with a registrar: calls the destruction handler set
+  // for it, if any, then stops its messenger (clearing its channels; it takes no responses any
+  // more) and forgets its texture registrar, its textures and its handle.
+  void DestroyRegistrar(FlutterDesktopPluginRegistrarRef registrar);
+  bool HasDestructionHandler(FlutterDesktopPluginRegistrarRef registrar) const;
+  FlutterDesktopTextureRegistrarRef texture_registrar(
+      FlutterDesktopPluginRegistrarRef registrar) const;
+  FlutterDesktopViewRef view(FlutterDesktopPluginRegistrarRef registrar) const;
+
+  // The textures registered with the registrar's texture registrar and not unregistered.
+  std::vector<RegisteredTexture> textures(FlutterDesktopPluginRegistrarRef registrar) const;
+  // How often FlutterDesktopTextureRegistrarMarkExternalTextureFrameAvailable named the texture.
+  int64_t frames_marked_available(FlutterDesktopPluginRegistrarRef registrar,
+                                  int64_t texture_id) const;
+  // Asks a texture for its content the way the renderer does, through the callback in its
+  // record; null for an unknown texture or one of the other kind.
+  const FlutterDesktopPixelBuffer* RequestPixelBuffer(FlutterDesktopPluginRegistrarRef registrar,
+                                                      int64_t texture_id, size_t width,
+                                                      size_t height);
+  const FlutterDesktopGpuSurfaceDescriptor* RequestGpuSurface(
+      FlutterDesktopPluginRegistrarRef registrar, int64_t texture_id, size_t width, size_t height);
+  // Unregistration completes later, on the engine's raster thread; this calls the completion
+  // callbacks of every unregistration so far, each once. Returns how many were called.
+  size_t CompleteUnregistrations();
+
  private:
-  // Kept alive by the engine's own reference, given back in the destructor.
-  FlutterDesktopMessenger* messenger_;
+  std::shared_ptr<internal::EngineState> state_;
 };
 
 }  // namespace velmoran_host
