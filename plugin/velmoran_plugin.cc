@@ -2,9 +2,12 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <sstream>
 #include <string_view>
 
+#include "method/method_channel.h"
+#include "method/standard_method_codec.h"
 #include "winver/winver.h"
 
 namespace velmoran {
@@ -36,6 +39,20 @@ bool IsVersionAtLeast(uint16_t major, uint16_t minor, uint16_t service_pack_majo
 }
 
 }  // namespace
+
+void VelmoranPlugin::RegisterWithRegistrar(flutter::PluginRegistrarWindows* registrar) {
+  const flutter::StandardMethodCodec& codec = flutter::StandardMethodCodec::GetInstance();
+  auto channel = std::make_unique<flutter::MethodChannel<flutter::EncodableValue>>(
+      registrar->GetMessenger(), "velmoran", &codec);
+  auto plugin = std::make_unique<VelmoranPlugin>();
+  channel->SetMethodCallHandler(
+      [plugin_pointer = plugin.get()](
+          const flutter::MethodCall<flutter::EncodableValue>& call,
+          std::unique_ptr<flutter::MethodResult<flutter::EncodableValue>> result) {
+        plugin_pointer->OnMethodCall(call, std::move(result));
+      });
+  registrar->AdoptPlugin(std::move(plugin));
+}
 
 VelmoranPlugin::VelmoranPlugin() = default;
 

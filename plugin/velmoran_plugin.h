@@ -5,6 +5,7 @@
 
 #include "codec/encodable_value.h"
 #include "engine/plugin.h"
+#include "engine/plugin_registrar.h"
 #include "method/method_call.h"
 #include "method/method_result.h"
 
@@ -16,6 +17,12 @@ namespace velmoran {
 // system again.
 class VelmoranPlugin : public flutter::Plugin {
  public:
+  // Answers the channel "velmoran" of the registrar's messenger with a new plugin, which the
+  // registrar then owns. The channel object is only needed to install the handler; the handler
+  // lives on in the messenger and reaches the plugin through a plain pointer, valid as long as
+  // the registrar keeps the plugin.
+  static void RegisterWithRegistrar(flutter::PluginRegistrarWindows* registrar);
+
   VelmoranPlugin();
   ~VelmoranPlugin() override;
 
