@@ -5,6 +5,7 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #define VELMORAN_DUP _dup
 #define VELMORAN_DUP2 _dup2
 #define VELMORAN_CLOSE _close
@@ -25,6 +26,22 @@ void FlushStandardError() {
   std::fflush(stderr);
 }
 
+// A temporary file deleted when closed. msvcrt's tmpfile() names its files in the root of the
+// drive with a per-process counter, so two test processes running at once collide there.
+std::FILE* OpenTemporaryFile() {
+#ifdef _WIN32
+  wchar_t directory[MAX_PATH + 1];
+  wchar_t path[MAX_PATH + 1];
+  if (GetTempPathW(MAX_PATH + 1, directory) == 0 ||
+      GetTempFileNameW(directory, L"vel", 0, path) == 0) {
+    return nullptr;
+  }
+  return _wfopen(path, L"w+bD");
+#else
+  return std::tmpfile();
+#endif
+}
+
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stdout, "StderrCapture: %s failed\n", what);
   std::fflush(stdout);
@@ -34,8 +51,8 @@ void FlushStandardError() {
 
 StderrCapture::StderrCapture() {
   FlushStandardError();
-  sink_ = std::tmpfile();
-  if (sink_ == nullptr) Fail("tmpfile");
+  sink_ = OpenTemporaryFile();
+  if (sink_ == nullptr) Fail("creating a temporary file");
   saved_fd_ = VELMORAN_DUP(2);
   if (saved_fd_ < 0) Fail("dup");
   if (VELMORAN_DUP2(VELMORAN_FILENO(sink_), 2) < 0) Fail("dup2");
