@@ -1,7 +1,9 @@
 #include "codec/encodable_value.h"
 
+#include <cmath>
 #include <cstring>
 #include <functional>
+#include <type_traits>
 
 namespace flutter {
 
@@ -12,6 +14,17 @@ int CompareNumbers(T a, T b) {
   if (a < b) return -1;
   if (b < a) return 1;
   return 0;  // equal, or a NaN involved
+}
+
+// Floating-point numbers in numeric order, with every NaN after every number and all NaNs
+// equivalent. IEEE less-than alone would make a NaN equivalent to every number, which is no
+// ordering a map can keep: keys would go missing from lookups.
+template <typename T>
+int CompareFloating(T a, T b) {
+  bool a_is_nan = std::isnan(a);
+  bool b_is_nan = std::isnan(b);
+  if (a_is_nan || b_is_nan) return a_is_nan == b_is_nan ? 0 : (a_is_nan ? 1 : -1);
+  return CompareNumbers(a, b);
 }
 
 int CompareBytes(const void* a, size_t a_size, const void* b, size_t b_size) {
@@ -37,7 +50,13 @@ int CompareSequences(const Sequence& a, const Sequence& b, CompareElements compa
 
 template <typename T>
 int CompareNumberLists(const std::vector<T>& a, const std::vector<T>& b) {
-  return CompareSequences(a, b, [](T x, T y) { return CompareNumbers(x, y); });
+  return CompareSequences(a, b, [](T x, T y) {
+    if constexpr (std::is_floating_point_v<T>) {
+      return CompareFloating(x, y);
+    } else {
+      return CompareNumbers(x, y);
+    }
+  });
 }
 
 int CompareMapEntries(const EncodableMap::value_type& a, const EncodableMap::value_type& b) {
@@ -65,7 +84,7 @@ int CompareEncodableValues(const EncodableValue& a, const EncodableValue& b) {
     case 3:
       return CompareNumbers(std::get<3>(a), std::get<3>(b));
     case 4:
-      return CompareNumbers(std::get<4>(a), std::get<4>(b));
+      return CompareFloating(std::get<4>(a), std::get<4>(b));
     case 5: {
       const std::string& x = std::get<5>(a);
       const std::string& y = std::get<5>(b);

@@ -145,8 +145,9 @@ class EncodableValue : public internal::EncodableValueVariant {
 // The value ordering, as a three-way comparison: negative when a is before b, positive when b is
 // before a, zero when neither is (the two are equivalent as map keys). Values of different
 // alternatives order by index; within one alternative: false before true, numbers numerically
-// (a NaN is equivalent to every double), strings and byte lists by unsigned bytes, lists element
-// by element, maps entry by entry in key order, custom values by the address of their holder.
+// (0.0 and -0.0 equivalent; NaNs after all numbers and equivalent to each other, so that the
+// order stays one a map can keep), strings and byte lists by unsigned bytes, lists element by
+// element, maps entry by entry in key order, custom values by the address of their holder.
 // Each pair of elements is compared once, so comparing two trees takes time linear in their size.
 int CompareEncodableValues(const EncodableValue& a, const EncodableValue& b);
 

@@ -190,7 +190,9 @@ TEST(EncodableValueTest, OrderingWithinAlternatives) {
       {"int64 signed", EncodableValue(int64_t{-1}), EncodableValue(int64_t{0}), -1},
       {"double", EncodableValue(-0.5), EncodableValue(0.25), -1},
       {"0.0 ~ -0.0", EncodableValue(0.0), EncodableValue(-0.0), 0},
-      {"NaN ~ 1.0", EncodableValue(nan), EncodableValue(1.0), 0},
+      {"1.0 < NaN", EncodableValue(1.0), EncodableValue(nan), -1},
+      {"infinity < NaN", EncodableValue(HUGE_VAL), EncodableValue(nan), -1},
+      {"NaN ~ NaN", EncodableValue(nan), EncodableValue(-nan), 0},
       {"B < a", EncodableValue("B"), EncodableValue("a"), -1},
       {"ab < abc", EncodableValue("ab"), EncodableValue("abc"), -1},
       {"0x7F < 0x80", EncodableValue("\x7F"), EncodableValue("\x80"), -1},
@@ -204,8 +206,12 @@ TEST(EncodableValueTest, OrderingWithinAlternatives) {
        EncodableValue(std::vector<int32_t>{2}), -1},
       {"int64 list prefix", EncodableValue(std::vector<int64_t>{1}),
        EncodableValue(std::vector<int64_t>{1, 0}), -1},
-      {"double list NaN skipped", EncodableValue(std::vector<double>{nan, 2.0}),
+      {"double list NaN last", EncodableValue(std::vector<double>{nan, 0.0}),
        EncodableValue(std::vector<double>{1.0, 1.0}), 1},
+      {"double list NaNs equivalent", EncodableValue(std::vector<double>{nan, 0.0}),
+       EncodableValue(std::vector<double>{nan, 1.0}), -1},
+      {"float list NaN last", EncodableValue(std::vector<float>{1.0f}),
+       EncodableValue(std::vector<float>{std::nanf("")}), -1},
       {"float list", EncodableValue(std::vector<float>{1.0f}),
        EncodableValue(std::vector<float>{1.5f}), -1},
       {"empty list < [null]", List({}), List({EncodableValue()}), -1},
@@ -247,7 +253,8 @@ bool LiteralSequenceBefore(const Sequence& a, const Sequence& b, Before before) 
 
 bool LiteralBefore(const EncodableValue& a, const EncodableValue& b) {
   if (a.index() != b.index()) return a.index() < b.index();
-  auto numbers = [](auto x, auto y) { return x < y; };
+  // Numbers in order, NaNs after all of them.
+  auto numbers = [](double x, double y) { return !std::isnan(x) && (std::isnan(y) || x < y); };
   auto unsigned_bytes = [](char x, char y) {
     return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
   };
@@ -257,7 +264,7 @@ bool LiteralBefore(const EncodableValue& a, const EncodableValue& b) {
     case 2:
       return std::get<int32_t>(a) < std::get<int32_t>(b);
     case 4:
-      return std::get<double>(a) < std::get<double>(b);
+      return numbers(std::get<double>(a), std::get<double>(b));
     case 5:
       return LiteralSequenceBefore(std::get<std::string>(a), std::get<std::string>(b),
                                    unsigned_bytes);
@@ -343,6 +350,21 @@ TEST(EncodableValueTest, ComparingDeepEqualTreesTakesLinearTime) {
   map.emplace(a, 1);
   EXPECT_FALSE(map.emplace(b, 2).second);
   EXPECT_TRUE(map.emplace(c, 3).second);
+}
+
+// Keys holding NaNs, alone or inside lists, stay findable: the order is one a map can keep.
+TEST(EncodableValueTest, NaNKeysStayFindable) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const EncodableValue keys[] = {List({nan, 1}),      List({1.0, 3}),      List({1.0, 0}),
+                                 List({3.0, 0}),      EncodableValue(nan), EncodableValue(2.0),
+                                 EncodableValue(-nan)};
+  EncodableMap map;
+  for (const EncodableValue& key : keys) map.emplace(key, true);
+  EXPECT_EQ(map.size(), 6u) << "the two NaN keys are one";
+  for (const EncodableValue& key : keys) {
+    SCOPED_TRACE(CompareEncodableValues(key, keys[0]));
+    EXPECT_EQ(map.count(key), 1u);
+  }
 }
 
 TEST(EncodableValueTest, EqualityIsAlternativeAndContent) {
