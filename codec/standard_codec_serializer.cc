@@ -1,7 +1,10 @@
 #include "codec/standard_codec_serializer.h"
 
+#include <cstring>
+#include <iterator>
 #include <string>
 #include <type_traits>
+#include <typeinfo>
 
 #include "codec/diagnostic.h"
 
@@ -29,19 +32,73 @@ enum class Type : uint8_t {
 };
 constexpr uint8_t kLastKnownType = static_cast<uint8_t>(Type::kFloat32List);
 
-void WriteType(Type type, ByteStreamWriter* stream) {
-  stream->WriteByte(static_cast<uint8_t>(type));
+// Where the serializer writes and reads. Through a stream's virtual operations in general; but
+// when the serializer is exactly StandardCodecSerializer and the stream exactly a byte buffer
+// stream, through the buffer stream's own operations called directly, with no dispatch per byte,
+// and nested values written and read without going back through the virtual entry points (no
+// derived serializer can be listening). Both ways write and read the same bytes, through the same
+// code below.
+struct StreamSink {
+  const StandardCodecSerializer& serializer;
+  ByteStreamWriter* stream;
+  void Byte(uint8_t byte) { stream->WriteByte(byte); }
+  void Bytes(const uint8_t* source, uint64_t length) { stream->WriteBytes(source, length); }
+  void Pad(uint8_t alignment) { stream->PadToAlignment(alignment); }
+  void Element(const EncodableValue& value) { serializer.WriteValue(value, stream); }
+};
+
+struct BufferSink {
+  const StandardCodecSerializer& serializer;
+  ByteBufferStreamWriter* stream;
+  void Byte(uint8_t byte) { stream->ByteBufferStreamWriter::WriteByte(byte); }
+  void Bytes(const uint8_t* source, uint64_t length) {
+    stream->ByteBufferStreamWriter::WriteBytes(source, length);
+  }
+  void Pad(uint8_t alignment) { stream->ByteBufferStreamWriter::PadToAlignment(alignment); }
+  void Element(const EncodableValue& value);
+};
+
+struct StreamSource {
+  const StandardCodecSerializer& serializer;
+  ByteStreamReader* stream;
+  uint8_t Byte() { return stream->ReadByte(); }
+  void Bytes(uint8_t* destination, uint64_t length) { stream->ReadBytes(destination, length); }
+  void Skip(uint8_t alignment) { stream->SkipToAlignment(alignment); }
+  uint64_t Remaining() const { return stream->RemainingBytes(); }
+  // An arbitrary stream cannot lend its bytes: the caller reads them into a value of its own.
+  static constexpr bool kLendsBytes = false;
+  const uint8_t* Span(uint64_t) { return nullptr; }
+  EncodableValue Element() { return serializer.ReadValue(stream); }
+};
+
+struct BufferSource {
+  const StandardCodecSerializer& serializer;
+  ByteBufferStreamReader* stream;
+  uint8_t Byte() { return stream->ByteBufferStreamReader::ReadByte(); }
+  void Bytes(uint8_t* destination, uint64_t length) {
+    stream->ByteBufferStreamReader::ReadBytes(destination, length);
+  }
+  void Skip(uint8_t alignment) { stream->ByteBufferStreamReader::SkipToAlignment(alignment); }
+  uint64_t Remaining() const { return stream->ByteBufferStreamReader::RemainingBytes(); }
+  static constexpr bool kLendsBytes = true;
+  const uint8_t* Span(uint64_t length) { return stream->ReadSpan(length); }
+  EncodableValue Element();
+};
+
+template <typename Sink>
+void WriteType(Type type, Sink& sink) {
+  sink.Byte(static_cast<uint8_t>(type));
 }
 
-template <typename T>
-void WriteNumber(T number, ByteStreamWriter* stream) {
-  stream->WriteBytes(reinterpret_cast<const uint8_t*>(&number), sizeof number);
+template <typename T, typename Sink>
+void WriteNumber(T number, Sink& sink) {
+  sink.Bytes(reinterpret_cast<const uint8_t*>(&number), sizeof number);
 }
 
-template <typename T>
-T ReadNumber(ByteStreamReader* stream) {
+template <typename T, typename Source>
+T ReadNumber(Source& source) {
   T number{};
-  stream->ReadBytes(reinterpret_cast<uint8_t*>(&number), sizeof number);
+  source.Bytes(reinterpret_cast<uint8_t*>(&number), sizeof number);
   return number;
 }
 
@@ -50,41 +107,111 @@ void ReportOversize(uint64_t size) {
                       std::to_string(size));
 }
 
-// Typed lists are aligned to their element width after the size, also when they are empty: the
-// reader skips to the alignment whatever the count, so the writer pads whatever the count too.
-template <typename T>
-void WriteTypedList(const std::vector<T>& list, const StandardCodecSerializer& serializer,
-                    ByteStreamWriter* stream) {
-  serializer.WriteSize(list.size(), stream);
-  stream->PadToAlignment(sizeof(T));
-  if (!list.empty()) {
-    stream->WriteBytes(reinterpret_cast<const uint8_t*>(list.data()), list.size() * sizeof(T));
+template <typename Sink>
+void WriteSizeTo(uint64_t size, Sink& sink) {
+  if (size < 254) {
+    sink.Byte(static_cast<uint8_t>(size));
+  } else if (size <= 0xFFFF) {
+    sink.Byte(254);
+    WriteNumber(static_cast<uint16_t>(size), sink);
+  } else if (size <= StandardCodecSerializer::kMaxSize) {
+    sink.Byte(255);
+    WriteNumber(static_cast<uint32_t>(size), sink);
+  } else {
+    ReportOversize(size);
   }
 }
 
+template <typename Source>
+uint64_t ReadSizeFrom(Source& source) {
+  uint8_t first = source.Byte();
+  if (first < 254) return first;
+  if (first == 254) return ReadNumber<uint16_t>(source);
+  return ReadNumber<uint32_t>(source);
+}
+
+// Typed lists are aligned to their element width after the size, also when they are empty: the
+// reader skips to the alignment whatever the count, so the writer pads whatever the count too.
+template <typename T, typename Sink>
+void WriteTypedList(const std::vector<T>& list, Sink& sink) {
+  WriteSizeTo(list.size(), sink);
+  sink.Pad(sizeof(T));
+  if (!list.empty()) {
+    sink.Bytes(reinterpret_cast<const uint8_t*>(list.data()), list.size() * sizeof(T));
+  }
+}
+
+// Reads the elements of a typed list out of bytes that need not be aligned in memory (they are
+// aligned only from the start of the message), so that a list is built straight from them.
 template <typename T>
-EncodableValue ReadTypedList(const StandardCodecSerializer& serializer, ByteStreamReader* stream) {
-  uint64_t count = serializer.ReadSize(stream);
-  stream->SkipToAlignment(sizeof(T));
-  if (count > stream->RemainingBytes() / sizeof(T)) {
+class UnalignedElements {
+ public:
+  using iterator_category = std::random_access_iterator_tag;
+  using value_type = T;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const T*;
+  using reference = T;
+
+  explicit UnalignedElements(const uint8_t* at) : at_(at) {}
+  T operator*() const {
+    T element;
+    std::memcpy(&element, at_, sizeof(T));
+    return element;
+  }
+  UnalignedElements& operator++() {
+    at_ += sizeof(T);
+    return *this;
+  }
+  UnalignedElements operator++(int) {
+    UnalignedElements before = *this;
+    at_ += sizeof(T);
+    return before;
+  }
+  difference_type operator-(const UnalignedElements& other) const {
+    return (at_ - other.at_) / static_cast<difference_type>(sizeof(T));
+  }
+  bool operator==(const UnalignedElements& other) const { return at_ == other.at_; }
+  bool operator!=(const UnalignedElements& other) const { return at_ != other.at_; }
+
+ private:
+  const uint8_t* at_;
+};
+
+template <typename T, typename Source>
+EncodableValue ReadTypedList(Source& source) {
+  uint64_t count = ReadSizeFrom(source);
+  source.Skip(sizeof(T));
+  if (count > source.Remaining() / sizeof(T)) {
     WriteDiagnosticLine(kInvalidReadDiagnostic);
     return EncodableValue(std::vector<T>());
   }
+  uint64_t length = count * sizeof(T);
+  if constexpr (Source::kLendsBytes) {
+    const uint8_t* span = source.Span(length);
+    if (span == nullptr) return EncodableValue(std::vector<T>());  // reported by the source
+    return EncodableValue(
+        std::vector<T>(UnalignedElements<T>(span), UnalignedElements<T>(span + length)));
+  }
   std::vector<T> list(static_cast<size_t>(count));
-  stream->ReadBytes(reinterpret_cast<uint8_t*>(list.data()), count * sizeof(T));
+  source.Bytes(reinterpret_cast<uint8_t*>(list.data()), length);
   return EncodableValue(std::move(list));
 }
 
 // Strings and byte lists: a size in bytes, then the bytes.
-template <typename Bytes>
-EncodableValue ReadByteRun(const StandardCodecSerializer& serializer, ByteStreamReader* stream) {
-  uint64_t size = serializer.ReadSize(stream);
-  if (size > stream->RemainingBytes()) {
+template <typename Bytes, typename Source>
+EncodableValue ReadByteRun(Source& source) {
+  uint64_t size = ReadSizeFrom(source);
+  if (size > source.Remaining()) {
     WriteDiagnosticLine(kInvalidReadDiagnostic);
     return EncodableValue(Bytes());
   }
+  if (const uint8_t* span = source.Span(size)) {
+    using Unit = typename Bytes::value_type;
+    return EncodableValue(
+        Bytes(reinterpret_cast<const Unit*>(span), reinterpret_cast<const Unit*>(span) + size));
+  }
   Bytes bytes(static_cast<size_t>(size), 0);
-  stream->ReadBytes(reinterpret_cast<uint8_t*>(bytes.data()), size);
+  source.Bytes(reinterpret_cast<uint8_t*>(bytes.data()), size);
   return EncodableValue(std::move(bytes));
 }
 
@@ -125,96 +252,99 @@ EncodableValue StandardCodecSerializer::ReadValue(ByteStreamReader* stream) cons
   return ReadValueOfType(type, stream);
 }
 
-void StandardCodecSerializer::WriteValue(const EncodableValue& value,
-                                         ByteStreamWriter* stream) const {
+namespace {
+
+template <typename Sink>
+void WriteValueTo(const EncodableValue& value, Sink& sink) {
   // A size the size form cannot carry would be written truncated and desynchronise everything
   // after it; a null keeps the message well formed.
   uint64_t size = SizeOf(value);
-  if (size > kMaxSize) {
+  if (size > StandardCodecSerializer::kMaxSize) {
     ReportOversize(size);
-    WriteType(Type::kNull, stream);
+    WriteType(Type::kNull, sink);
     return;
   }
   switch (value.index()) {
     case 0:
-      WriteType(Type::kNull, stream);
+      WriteType(Type::kNull, sink);
       return;
     case 1:
-      WriteType(std::get<bool>(value) ? Type::kTrue : Type::kFalse, stream);
+      WriteType(std::get<bool>(value) ? Type::kTrue : Type::kFalse, sink);
       return;
     case 2:
-      WriteType(Type::kInt32, stream);
-      WriteNumber(std::get<int32_t>(value), stream);
+      WriteType(Type::kInt32, sink);
+      WriteNumber(std::get<int32_t>(value), sink);
       return;
     case 3:
-      WriteType(Type::kInt64, stream);
-      WriteNumber(std::get<int64_t>(value), stream);
+      WriteType(Type::kInt64, sink);
+      WriteNumber(std::get<int64_t>(value), sink);
       return;
     case 4:
-      WriteType(Type::kDouble, stream);
-      stream->PadToAlignment(8);
-      WriteNumber(std::get<double>(value), stream);
+      WriteType(Type::kDouble, sink);
+      sink.Pad(8);
+      WriteNumber(std::get<double>(value), sink);
       return;
     case 5: {
       const std::string& text = std::get<std::string>(value);
-      WriteType(Type::kString, stream);
-      WriteSize(text.size(), stream);
+      WriteType(Type::kString, sink);
+      WriteSizeTo(text.size(), sink);
       if (!text.empty()) {
-        stream->WriteBytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+        sink.Bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
       }
       return;
     }
     case 6: {
       const auto& bytes = std::get<std::vector<uint8_t>>(value);
-      WriteType(Type::kUint8List, stream);
-      WriteSize(bytes.size(), stream);
-      if (!bytes.empty()) stream->WriteBytes(bytes.data(), bytes.size());
+      WriteType(Type::kUint8List, sink);
+      WriteSizeTo(bytes.size(), sink);
+      if (!bytes.empty()) sink.Bytes(bytes.data(), bytes.size());
       return;
     }
     case 7:
-      WriteType(Type::kInt32List, stream);
-      WriteTypedList(std::get<std::vector<int32_t>>(value), *this, stream);
+      WriteType(Type::kInt32List, sink);
+      WriteTypedList(std::get<std::vector<int32_t>>(value), sink);
       return;
     case 8:
-      WriteType(Type::kInt64List, stream);
-      WriteTypedList(std::get<std::vector<int64_t>>(value), *this, stream);
+      WriteType(Type::kInt64List, sink);
+      WriteTypedList(std::get<std::vector<int64_t>>(value), sink);
       return;
     case 9:
-      WriteType(Type::kDoubleList, stream);
-      WriteTypedList(std::get<std::vector<double>>(value), *this, stream);
+      WriteType(Type::kDoubleList, sink);
+      WriteTypedList(std::get<std::vector<double>>(value), sink);
       return;
     case 10: {
       const auto& list = std::get<EncodableList>(value);
-      WriteType(Type::kList, stream);
-      WriteSize(list.size(), stream);
-      for (const EncodableValue& element : list) WriteValue(element, stream);
+      WriteType(Type::kList, sink);
+      WriteSizeTo(list.size(), sink);
+      for (const EncodableValue& element : list) sink.Element(element);
       return;
     }
     case 11: {
       const auto& map = std::get<EncodableMap>(value);
-      WriteType(Type::kMap, stream);
-      WriteSize(map.size(), stream);
+      WriteType(Type::kMap, sink);
+      WriteSizeTo(map.size(), sink);
       for (const auto& entry : map) {
-        WriteValue(entry.first, stream);
-        WriteValue(entry.second, stream);
+        sink.Element(entry.first);
+        sink.Element(entry.second);
       }
       return;
     }
     case 12:
-      WriteType(Type::kNull, stream);
+      WriteType(Type::kNull, sink);
       WriteDiagnosticLine(
           "Unhandled custom type in StandardCodecSerializer::WriteValue. "
           "Custom types require codec extensions.");
       return;
     case 13:
-      WriteType(Type::kFloat32List, stream);
-      WriteTypedList(std::get<std::vector<float>>(value), *this, stream);
+      WriteType(Type::kFloat32List, sink);
+      WriteTypedList(std::get<std::vector<float>>(value), sink);
       return;
   }
 }
 
-EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
-                                                        ByteStreamReader* stream) const {
+template <typename Source>
+EncodableValue ReadValueOfTypeFrom(uint8_t type, Source& source) {
+  ByteStreamReader* stream = source.stream;
   if (type > kLastKnownType) {
     WriteDiagnosticLine("Unknown type in StandardCodecSerializer::ReadValueOfType: " +
                         std::to_string(type));
@@ -228,25 +358,25 @@ EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
     case Type::kFalse:
       return EncodableValue(false);
     case Type::kInt32:
-      return EncodableValue(ReadNumber<int32_t>(stream));
+      return EncodableValue(ReadNumber<int32_t>(source));
     case Type::kInt64:
-      return EncodableValue(ReadNumber<int64_t>(stream));
+      return EncodableValue(ReadNumber<int64_t>(source));
     case Type::kDouble:
-      stream->SkipToAlignment(8);
-      return EncodableValue(ReadNumber<double>(stream));
+      source.Skip(8);
+      return EncodableValue(ReadNumber<double>(source));
     case Type::kLegacyString:
     case Type::kString:
-      return ReadByteRun<std::string>(*this, stream);
+      return ReadByteRun<std::string>(source);
     case Type::kUint8List:
-      return ReadByteRun<std::vector<uint8_t>>(*this, stream);
+      return ReadByteRun<std::vector<uint8_t>>(source);
     case Type::kInt32List:
-      return ReadTypedList<int32_t>(*this, stream);
+      return ReadTypedList<int32_t>(source);
     case Type::kInt64List:
-      return ReadTypedList<int64_t>(*this, stream);
+      return ReadTypedList<int64_t>(source);
     case Type::kDoubleList:
-      return ReadTypedList<double>(*this, stream);
+      return ReadTypedList<double>(source);
     case Type::kFloat32List:
-      return ReadTypedList<float>(*this, stream);
+      return ReadTypedList<float>(source);
     case Type::kList:
     case Type::kMap:
       break;
@@ -257,13 +387,14 @@ EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
   // failed nulls, so the container stops there with one diagnostic instead. Together this keeps
   // what a message can make the reader allocate, print and do proportional to its own size.
   const bool is_map = static_cast<Type>(type) == Type::kMap;
-  if (stream->nesting_depth() >= kMaxNestingDepth) {
-    WriteDiagnosticLine("Nesting deeper than " + std::to_string(kMaxNestingDepth) +
+  if (stream->nesting_depth() >= StandardCodecSerializer::kMaxNestingDepth) {
+    WriteDiagnosticLine("Nesting deeper than " +
+                        std::to_string(StandardCodecSerializer::kMaxNestingDepth) +
                         " in StandardCodecSerializer::ReadValueOfType");
     return EncodableValue();
   }
-  uint64_t count = ReadSize(stream);
-  if (count > stream->RemainingBytes()) {
+  uint64_t count = ReadSizeFrom(source);
+  if (count > source.Remaining()) {
     WriteDiagnosticLine(kInvalidReadDiagnostic);
     return is_map ? EncodableValue(EncodableMap()) : EncodableValue(EncodableList());
   }
@@ -273,12 +404,12 @@ EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
   if (is_map) {
     EncodableMap map;
     for (uint64_t i = 0; i < count; ++i) {
-      if (stream->RemainingBytes() == 0) {
+      if (source.Remaining() == 0) {
         WriteDiagnosticLine(kInvalidReadDiagnostic);
         break;
       }
-      EncodableValue key = ReadValue(stream);
-      EncodableValue mapped = ReadValue(stream);
+      EncodableValue key = source.Element();
+      EncodableValue mapped = source.Element();
       // Keys usually arrive in ascending order, as this serializer writes them: hinting the end
       // makes each insertion constant time then. An equivalent key already there wins.
       map.emplace_hint(map.end(), std::move(key), std::move(mapped));
@@ -287,11 +418,11 @@ EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
   } else {
     EncodableList list;
     for (uint64_t i = 0; i < count; ++i) {
-      if (stream->RemainingBytes() == 0) {
+      if (source.Remaining() == 0) {
         WriteDiagnosticLine(kInvalidReadDiagnostic);
         break;
       }
-      list.push_back(ReadValue(stream));
+      list.push_back(source.Element());
     }
     result = EncodableValue(std::move(list));
   }
@@ -299,25 +430,50 @@ EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
   return result;
 }
 
-void StandardCodecSerializer::WriteSize(uint64_t size, ByteStreamWriter* stream) const {
-  if (size < 254) {
-    stream->WriteByte(static_cast<uint8_t>(size));
-  } else if (size <= 0xFFFF) {
-    stream->WriteByte(254);
-    WriteNumber(static_cast<uint16_t>(size), stream);
-  } else if (size <= kMaxSize) {
-    stream->WriteByte(255);
-    WriteNumber(static_cast<uint32_t>(size), stream);
+void BufferSink::Element(const EncodableValue& value) { WriteValueTo(value, *this); }
+
+EncodableValue BufferSource::Element() {
+  uint8_t type = Byte();
+  return ReadValueOfTypeFrom(type, *this);
+}
+
+// Whether nobody can be listening between the serializer and the buffer: neither a derived
+// serializer with codec extensions nor a derived stream.
+bool IsPlain(const StandardCodecSerializer& serializer) {
+  return typeid(serializer) == typeid(StandardCodecSerializer);
+}
+
+}  // namespace
+
+void StandardCodecSerializer::WriteValue(const EncodableValue& value,
+                                         ByteStreamWriter* stream) const {
+  if (IsPlain(*this) && typeid(*stream) == typeid(ByteBufferStreamWriter)) {
+    BufferSink sink{*this, static_cast<ByteBufferStreamWriter*>(stream)};
+    WriteValueTo(value, sink);
   } else {
-    ReportOversize(size);
+    StreamSink sink{*this, stream};
+    WriteValueTo(value, sink);
   }
 }
 
+EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
+                                                        ByteStreamReader* stream) const {
+  if (IsPlain(*this) && typeid(*stream) == typeid(ByteBufferStreamReader)) {
+    BufferSource source{*this, static_cast<ByteBufferStreamReader*>(stream)};
+    return ReadValueOfTypeFrom(type, source);
+  }
+  StreamSource source{*this, stream};
+  return ReadValueOfTypeFrom(type, source);
+}
+
+void StandardCodecSerializer::WriteSize(uint64_t size, ByteStreamWriter* stream) const {
+  StreamSink sink{*this, stream};
+  WriteSizeTo(size, sink);
+}
+
 uint64_t StandardCodecSerializer::ReadSize(ByteStreamReader* stream) const {
-  uint8_t first = stream->ReadByte();
-  if (first < 254) return first;
-  if (first == 254) return ReadNumber<uint16_t>(stream);
-  return ReadNumber<uint32_t>(stream);
+  StreamSource source{*this, stream};
+  return ReadSizeFrom(source);
 }
 
 }  // namespace flutter

@@ -65,6 +65,16 @@ Decoded Decode(const std::vector<uint8_t>& bytes, size_t prefix = 0,
   return {std::move(value), reader.position()};
 }
 
+// Adds nothing, yet is not the standard serializer itself: values then go through the virtual
+// operations at every depth rather than the direct path to the buffer, and both must agree.
+class PassThroughSerializer : public StandardCodecSerializer {};
+
+// Both ways a value reaches the buffer.
+std::vector<std::pair<const char*, const StandardCodecSerializer*>> BothPaths() {
+  static const PassThroughSerializer pass_through;
+  return {{"direct", &Serializer()}, {"through virtual operations", &pass_through}};
+}
+
 EncodableValue List(std::initializer_list<EncodableValue> elements) {
   return EncodableValue(EncodableList(elements));
 }
@@ -128,15 +138,18 @@ TEST(StandardCodecSerializerTest, WireFormatOfEveryAlternative) {
     std::vector<uint8_t> expected = Hex(c.hex);
     std::vector<std::string> lines;
     std::vector<uint8_t> encoded;
-    lines = StderrLinesOf([&] { encoded = Encode(c.value, c.prefix); });
-    EXPECT_EQ(encoded, expected);
-    EXPECT_THAT(lines, ElementsAre());
+    for (const auto& [path, serializer] : BothPaths()) {
+      SCOPED_TRACE(path);
+      lines = StderrLinesOf([&] { encoded = Encode(c.value, c.prefix, *serializer); });
+      EXPECT_EQ(encoded, expected);
+      EXPECT_THAT(lines, ElementsAre());
 
-    Decoded decoded;
-    lines = StderrLinesOf([&] { decoded = Decode(expected, c.prefix); });
-    EXPECT_EQ(decoded.value, c.value);
-    EXPECT_EQ(decoded.position, expected.size());
-    EXPECT_THAT(lines, ElementsAre());
+      Decoded decoded;
+      lines = StderrLinesOf([&] { decoded = Decode(expected, c.prefix, *serializer); });
+      EXPECT_EQ(decoded.value, c.value);
+      EXPECT_EQ(decoded.position, expected.size());
+      EXPECT_THAT(lines, ElementsAre());
+    }
   }
 }
 
@@ -285,11 +298,14 @@ TEST(StandardCodecSerializerTest, ReadingUnusualAndDamagedMessages) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    Decoded decoded;
-    auto lines = StderrLinesOf([&] { decoded = Decode(Hex(c.hex)); });
-    EXPECT_EQ(decoded.value, c.expected);
-    EXPECT_EQ(decoded.position, c.position);
-    EXPECT_EQ(lines, c.lines);
+    for (const auto& [path, serializer] : BothPaths()) {
+      SCOPED_TRACE(path);
+      Decoded decoded;
+      auto lines = StderrLinesOf([&] { decoded = Decode(Hex(c.hex), 0, *serializer); });
+      EXPECT_EQ(decoded.value, c.expected);
+      EXPECT_EQ(decoded.position, c.position);
+      EXPECT_EQ(lines, c.lines);
+    }
   }
 }
 
