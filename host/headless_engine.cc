@@ -109,7 +109,7 @@ void ShutDownMessenger(FlutterDesktopMessenger* messenger) {
 
 void EngineState::Log(const char* function) {
   std::lock_guard<std::mutex> guard(mutex);
-  call_log.emplace_back(function);
+  call_log.push_back(function);
 }
 
 void DeliveryState::Respond(const uint8_t* data, size_t size) {
@@ -314,8 +314,8 @@ int64_t HeadlessEngine::messenger_references(FlutterDesktopPluginRegistrarRef re
 
 std::vector<std::string> HeadlessEngine::TakeCallLog() {
   std::lock_guard<std::mutex> guard(state_->mutex);
-  std::vector<std::string> log;
-  log.swap(state_->call_log);
+  std::vector<std::string> log(state_->call_log.begin(), state_->call_log.end());
+  state_->call_log.clear();
   return log;
 }
 
