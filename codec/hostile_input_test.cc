@@ -20,6 +20,7 @@
 #include "codec/byte_streams.h"
 #include "codec/encodable_value.h"
 #include "codec/standard_codec_serializer.h"
+#include "tests/size_claims.h"
 #include "tests/stderr_capture.h"
 
 namespace flutter {
@@ -224,23 +225,11 @@ const SizedType kSizedTypes[] = {
 };
 
 TEST(HostileInput, HugeSizeClaimsAreRefusedBeforeTheBody) {
-  struct Claim {
-    const char* name;
-    Bytes size;
-  };
-  const Claim claims[] = {
-      {"253", {0xFD}},
-      {"254 in FE form", {0xFE, 0xFE, 0x00}},
-      {"65535", {0xFE, 0xFF, 0xFF}},
-      {"65536", {0xFF, 0x00, 0x00, 0x01, 0x00}},
-      {"2^31", {0xFF, 0x00, 0x00, 0x00, 0x80}},
-      {"2^32 - 1", {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
-  };
   // What follows the size: nothing, or bytes that would each read as a value (true).
   const size_t trailing_lengths[] = {0, 5, 24};
 
   for (const SizedType& sized : kSizedTypes) {
-    for (const Claim& claim : claims) {
+    for (const velmoran_testing::SizeClaim& claim : velmoran_testing::HugeSizeClaims()) {
       for (size_t trailing : trailing_lengths) {
         SCOPED_TRACE(std::string(sized.name) + ", claim " + claim.name + ", " +
                      std::to_string(trailing) + " bytes after the size");

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/point_serializer.h"
 #include "tests/stderr_capture.h"
 
 namespace flutter {
@@ -333,36 +334,8 @@ TEST(StandardCodecSerializerTest, EveryValueRoundTrips) {
   }
 }
 
-// A codec extension: points travel as type 128 with two 32-bit coordinates.
-struct Point {
-  int32_t x;
-  int32_t y;
-};
-
-class PointSerializer : public StandardCodecSerializer {
- public:
-  static constexpr uint8_t kPointType = 128;
-
-  void WriteValue(const EncodableValue& value, ByteStreamWriter* stream) const override {
-    if (const auto* custom = value.GetIf<CustomEncodableValue>()) {
-      if (const Point* point = custom->TryGet<Point>()) {
-        stream->WriteByte(kPointType);
-        StandardCodecSerializer::WriteValue(EncodableValue(point->x), stream);
-        StandardCodecSerializer::WriteValue(EncodableValue(point->y), stream);
-        return;
-      }
-    }
-    StandardCodecSerializer::WriteValue(value, stream);
-  }
-
-  EncodableValue ReadValueOfType(uint8_t type, ByteStreamReader* stream) const override {
-    if (type != kPointType) return StandardCodecSerializer::ReadValueOfType(type, stream);
-    Point point{};
-    point.x = static_cast<int32_t>(ReadValue(stream).AsInt64().value_or(0));
-    point.y = static_cast<int32_t>(ReadValue(stream).AsInt64().value_or(0));
-    return EncodableValue(CustomEncodableValue(point));
-  }
-};
+using velmoran_testing::Point;
+using velmoran_testing::PointSerializer;
 
 const Point* PointIn(const EncodableValue& value) {
   const auto* custom = value.GetIf<CustomEncodableValue>();

@@ -22,6 +22,7 @@
 #include "method/method_call.h"
 #include "method/method_codec.h"
 #include "method/method_result.h"
+#include "tests/point_serializer.h"
 #include "tests/stderr_capture.h"
 
 namespace flutter {
@@ -652,36 +653,8 @@ TEST(StandardMethodCodecTest, OneCodecPerSerializer) {
   }
 }
 
-// A codec extension: points travel as type 128 with two 32-bit coordinates.
-struct Point {
-  int32_t x;
-  int32_t y;
-};
-
-class PointSerializer : public StandardCodecSerializer {
- public:
-  static constexpr uint8_t kPointType = 128;
-
-  void WriteValue(const EncodableValue& value, ByteStreamWriter* stream) const override {
-    if (const auto* custom = value.GetIf<CustomEncodableValue>()) {
-      if (const Point* point = custom->TryGet<Point>()) {
-        stream->WriteByte(kPointType);
-        StandardCodecSerializer::WriteValue(EncodableValue(point->x), stream);
-        StandardCodecSerializer::WriteValue(EncodableValue(point->y), stream);
-        return;
-      }
-    }
-    StandardCodecSerializer::WriteValue(value, stream);
-  }
-
-  EncodableValue ReadValueOfType(uint8_t type, ByteStreamReader* stream) const override {
-    if (type != kPointType) return StandardCodecSerializer::ReadValueOfType(type, stream);
-    Point point{};
-    point.x = static_cast<int32_t>(ReadValue(stream).AsInt64().value_or(0));
-    point.y = static_cast<int32_t>(ReadValue(stream).AsInt64().value_or(0));
-    return EncodableValue(CustomEncodableValue(point));
-  }
-};
+using velmoran_testing::Point;
+using velmoran_testing::PointSerializer;
 
 // The point at index of a list value, or null.
 const Point* PointAt(const EncodableValue* list_value, size_t index) {

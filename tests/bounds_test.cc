@@ -40,6 +40,7 @@
 #include "codec/standard_codec_serializer.h"
 #include "method/method_result.h"
 #include "method/standard_method_codec.h"
+#include "tests/size_claims.h"
 
 // Sanitizer runtimes reserve terabytes of address space up front, so no cap on it can be set
 // relative to what the library needs; there the allocation budget alone holds the line.
@@ -438,22 +439,15 @@ const SizedType kSizedTypes[] = {
     {14, "float list"},
 };
 
+using velmoran_testing::SizeClaim;
+
 // Size claims in each form the reader accepts. Most claim far more than any message here holds;
 // a small one in the longest form checks that the form alone costs nothing.
-struct Claim {
-  const char* name;
-  Bytes size;
-};
-
-const Claim kHugeClaims[] = {
-    {"253, one byte", {0xFD}},
-    {"254, FE form", {0xFE, 0xFE, 0x00}},
-    {"65535, FE form", {0xFE, 0xFF, 0xFF}},
-    {"65536, FF form", {0xFF, 0x00, 0x00, 0x01, 0x00}},
-    {"2^31, FF form", {0xFF, 0x00, 0x00, 0x00, 0x80}},
-    {"2^32 - 1, FF form", {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
-    {"7, FF form", {0xFF, 0x07, 0x00, 0x00, 0x00}},
-};
+std::vector<SizeClaim> Claims() {
+  std::vector<SizeClaim> claims = velmoran_testing::HugeSizeClaims();
+  claims.push_back({"7, FF form", {0xFF, 0x07, 0x00, 0x00, 0x00}});
+  return claims;
+}
 
 TEST(Bounds, HugeSizeClaims) {
   std::vector<Case> rows;
@@ -461,7 +455,7 @@ TEST(Bounds, HugeSizeClaims) {
   // than that but far less than the larger claims.
   const size_t trailing_lengths[] = {0, 6, 252, 1000};
   for (const SizedType& sized : kSizedTypes) {
-    for (const Claim& claim : kHugeClaims) {
+    for (const SizeClaim& claim : Claims()) {
       for (size_t trailing : trailing_lengths) {
         rows.push_back({std::string(sized.name) + ", claim " + claim.name + ", " +
                             std::to_string(trailing) + " bytes after",
@@ -469,7 +463,7 @@ TEST(Bounds, HugeSizeClaims) {
       }
     }
     // The same claims one level down, where every enclosing container still waits for them.
-    for (const Claim& claim : kHugeClaims) {
+    for (const SizeClaim& claim : Claims()) {
       rows.push_back({std::string(sized.name) + ", claim " + claim.name + ", in 100 nested lists",
                       Concat({Repeat({0x0C, 0x02}, 100), {sized.type}, claim.size})});
     }
