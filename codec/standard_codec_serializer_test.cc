@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/hex.h"
 #include "tests/point_serializer.h"
 #include "tests/stderr_capture.h"
 
@@ -22,19 +23,7 @@ const std::string kUnhandledCustom =
     "Unhandled custom type in StandardCodecSerializer::WriteValue. "
     "Custom types require codec extensions.";
 
-// "06 00 F0 3F" -> bytes.
-std::vector<uint8_t> Hex(const std::string& text) {
-  std::vector<uint8_t> bytes;
-  for (size_t i = 0; i < text.size();) {
-    if (text[i] == ' ') {
-      ++i;
-      continue;
-    }
-    bytes.push_back(static_cast<uint8_t>(std::strtoul(text.substr(i, 2).c_str(), nullptr, 16)));
-    i += 2;
-  }
-  return bytes;
-}
+using velmoran_testing::Hex;
 
 std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
   a.insert(a.end(), b.begin(), b.end());
