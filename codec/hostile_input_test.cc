@@ -20,6 +20,7 @@
 #include "codec/byte_streams.h"
 #include "codec/encodable_value.h"
 #include "codec/standard_codec_serializer.h"
+#include "tests/byte_fixtures.h"
 #include "tests/size_claims.h"
 #include "tests/stderr_capture.h"
 
@@ -40,18 +41,9 @@ const std::string kUnknownTypePrefix = "Unknown type in StandardCodecSerializer:
 
 const StandardCodecSerializer& Serializer() { return StandardCodecSerializer::GetInstance(); }
 
-Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
+using velmoran_testing::Concat;
 
-Bytes Encode(const EncodableValue& value) {
-  Bytes bytes;
-  ByteBufferStreamWriter writer(&bytes);
-  Serializer().WriteValue(value, &writer);
-  return bytes;
-}
+using velmoran_testing::Encode;
 
 size_t AlignUp(size_t offset, size_t width) { return (offset + width - 1) / width * width; }
 

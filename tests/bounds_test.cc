@@ -40,6 +40,7 @@
 #include "codec/standard_codec_serializer.h"
 #include "method/method_result.h"
 #include "method/standard_method_codec.h"
+#include "tests/byte_fixtures.h"
 #include "tests/size_claims.h"
 
 // Sanitizer runtimes reserve terabytes of address space up front, so no cap on it can be set
@@ -194,11 +195,7 @@ const Decoder kDecoders[] = {
      }},
 };
 
-Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
+using velmoran_testing::Concat;
 
 Bytes Repeat(const Bytes& unit, size_t times) {
   Bytes all;
@@ -207,12 +204,7 @@ Bytes Repeat(const Bytes& unit, size_t times) {
   return all;
 }
 
-Bytes Encode(const EncodableValue& value) {
-  Bytes bytes;
-  ByteBufferStreamWriter writer(&bytes);
-  Serializer().WriteValue(value, &writer);
-  return bytes;
-}
+using velmoran_testing::Encode;
 
 // The size form the writer would choose.
 Bytes Size(uint32_t size) {
